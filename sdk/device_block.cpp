@@ -1,0 +1,139 @@
+#include "sdk/device_block.h"
+
+#include <cstring>
+
+#include "driver/console.h"
+#include "platform/platform.h"
+
+uintptr_t device_block_base(const void* hdr)
+{
+    return (uintptr_t)hdr - DEV_HDR;
+}
+
+size_t read_block(uintptr_t addr, void* dst, size_t n, const char* name)
+{
+    size_t got = plat_read_memory(dst, addr, n);
+    if (got < n)
+        diag("%s at 0x%s: %zu of %zu bytes readable", name, ptr_text(addr).s, got, n);
+    return got;
+}
+
+void read_bytes(uintptr_t addr, void* dst, size_t n, const char* name)
+{
+    size_t got = read_block(addr, dst, n, name);
+    memset((uint8_t*)dst + got, 0, n - got);
+}
+
+uint32_t read_u32(uintptr_t addr, const char* name)
+{
+    uint32_t v;
+    read_bytes(addr, &v, sizeof v, name);
+    return v;
+}
+
+int32_t read_i32(uintptr_t addr, const char* name)
+{
+    return (int32_t)read_u32(addr, name);
+}
+
+uint64_t read_u64(uintptr_t addr, const char* name)
+{
+    uint64_t v;
+    read_bytes(addr, &v, sizeof v, name);
+    return v;
+}
+
+struct FixedValue {
+    uintptr_t addr;
+    const char* name;
+};
+
+static const FixedValue FIXED_VALUES[] = {
+    {FIXED_GAIN, "gain"},           {FIXED_T_BASE, "t_base"},     {FIXED_T_NOW, "t_now"},
+    {FIXED_GLOBFRAME, "globframe"}, {FIXED_FFCSTATE, "ffcstate"},
+};
+static const size_t FIXED_COUNT = sizeof FIXED_VALUES / sizeof FIXED_VALUES[0];
+
+// Fixed values found unreadable at start-up: reported once, then read quietly.
+static bool g_fixed_reported[FIXED_COUNT];
+static bool g_channel_entry_reported;
+
+uint32_t read_fixed_u32(uintptr_t addr, const char* name)
+{
+    for (size_t i = 0; i < FIXED_COUNT; ++i) {
+        if (FIXED_VALUES[i].addr == addr && g_fixed_reported[i]) {
+            uint32_t v = 0;
+            plat_read_memory(&v, addr, sizeof v);  // leaves the unread bytes 0
+            return v;
+        }
+    }
+    return read_u32(addr, name);
+}
+
+void check_fixed_addresses(int32_t chan)
+{
+    for (size_t i = 0; i < FIXED_COUNT; ++i) {
+        uint32_t v;
+        if (plat_read_memory(&v, FIXED_VALUES[i].addr, sizeof v) < sizeof v) {
+            g_fixed_reported[i] = true;
+            diag("fixed address 0x%s (%s) is not readable; it reads as 0", ptr_text(FIXED_VALUES[i].addr).s,
+                 FIXED_VALUES[i].name);
+        }
+    }
+    uintptr_t entry = channel_entry_address(chan);
+    uint64_t p;
+    if (plat_read_memory(&p, entry, sizeof p) < sizeof p) {
+        g_channel_entry_reported = true;
+        diag("channel table entry 0x%s (channel %d) is not readable; no stream record is read",
+             ptr_text(entry).s, (int)chan);
+    }
+}
+
+uintptr_t channel_entry_address(int32_t chan)
+{
+    return FIXED_CHANNEL_TABLE + (uintptr_t)(intptr_t)chan * CHANNEL_ENTRY_BYTES;
+}
+
+uint64_t read_stream_record_pointer(uintptr_t entry)
+{
+    if (g_channel_entry_reported) {
+        uint64_t p = 0;
+        plat_read_memory(&p, entry, sizeof p);
+        return p;
+    }
+    return read_u64(entry, "stream record pointer");
+}
+
+void fill_pair_state(uintptr_t dev, PairState* st)
+{
+    st->fcnt = dev_u32(dev, DEV_FCNT, "fcnt");
+    st->hi = dev_u32(dev, DEV_HI, "hi");
+    st->lo = dev_u32(dev, DEV_LO, "lo");
+    st->pixels = dev_u32(dev, DEV_PIXELS, "pixels");
+    st->p47944 = dev_u32(dev, DEV_P47944, "p47944");
+    st->comp_off = dev_u32(dev, DEV_COMP_OFF, "comp_off");
+    st->shift = dev_u32(dev, DEV_SHIFT, "shift");
+    st->p47950 = dev_u32(dev, DEV_P47950, "p47950");
+    st->p47954 = dev_u32(dev, DEV_P47954, "p47954");
+    st->gain = read_fixed_u32(FIXED_GAIN, "gain");
+    st->t_base = read_fixed_u32(FIXED_T_BASE, "t_base");
+    st->t_now = read_fixed_u32(FIXED_T_NOW, "t_now");
+    st->fdc = dev_u32(dev, DEV_FDC, "fdc");
+    st->fe0 = dev_u32(dev, DEV_FE0, "fe0");
+    st->ref = dev_u32(dev, DEV_REF, "ref");
+    st->f3c = dev_u32(dev, DEV_F3C, "f3c");
+    st->refp = dev_u64(dev, DEV_REFP, "refp");
+    st->dev41340 = dev_u32(dev, DEV_41340, "dev41340");
+    st->dev41348 = dev_u32(dev, DEV_41348, "dev41348");
+    st->nsegs = dev_u32(dev, DEV_NSEGS, "nsegs");
+    st->dev41558 = dev_u32(dev, DEV_41558, "dev41558");
+    st->dev4155c = dev_u32(dev, DEV_4155C, "dev4155c");
+    st->dev41560 = dev_u32(dev, DEV_41560, "dev41560");
+    st->b64_0 = dev_u32(dev, DEV_B64_0, "b64_0");
+    st->b68_0 = dev_u32(dev, DEV_B68_0, "b68_0");
+    st->dev41840 = dev_u32(dev, DEV_41840, "dev41840");
+    st->dev41848 = dev_u32(dev, DEV_41848, "dev41848");
+    st->thrp_low = dev_u32(dev, DEV_THRP, "thrp");
+    st->dev54 = dev_u32(dev, DEV_54, "dev54");
+    st->span = st->lo < st->hi ? st->hi - st->lo : 0;
+}
