@@ -24,11 +24,11 @@ void read_bytes(uintptr_t addr, void* dst, size_t n, const char* name)
     memset((uint8_t*)dst + got, 0, n - got);
 }
 
+// A value that cannot be read whole counts as 0.
 uint32_t read_u32(uintptr_t addr, const char* name)
 {
     uint32_t v;
-    read_bytes(addr, &v, sizeof v, name);
-    return v;
+    return read_block(addr, &v, sizeof v, name) == sizeof v ? v : 0;
 }
 
 int32_t read_i32(uintptr_t addr, const char* name)
@@ -39,8 +39,7 @@ int32_t read_i32(uintptr_t addr, const char* name)
 uint64_t read_u64(uintptr_t addr, const char* name)
 {
     uint64_t v;
-    read_bytes(addr, &v, sizeof v, name);
-    return v;
+    return read_block(addr, &v, sizeof v, name) == sizeof v ? v : 0;
 }
 
 struct FixedValue {
@@ -62,9 +61,8 @@ uint32_t read_fixed_u32(uintptr_t addr, const char* name)
 {
     for (size_t i = 0; i < FIXED_COUNT; ++i) {
         if (FIXED_VALUES[i].addr == addr && g_fixed_reported[i]) {
-            uint32_t v = 0;
-            plat_read_memory(&v, addr, sizeof v);  // leaves the unread bytes 0
-            return v;
+            uint32_t v;
+            return plat_read_memory(&v, addr, sizeof v) == sizeof v ? v : 0;
         }
     }
     return read_u32(addr, name);
@@ -97,9 +95,8 @@ uintptr_t channel_entry_address(int32_t chan)
 uint64_t read_stream_record_pointer(uintptr_t entry)
 {
     if (g_channel_entry_reported) {
-        uint64_t p = 0;
-        plat_read_memory(&p, entry, sizeof p);
-        return p;
+        uint64_t p;
+        return plat_read_memory(&p, entry, sizeof p) == sizeof p ? p : 0;
     }
     return read_u64(entry, "stream record pointer");
 }

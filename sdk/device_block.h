@@ -102,7 +102,8 @@ uintptr_t device_block_base(const void* hdr);
 uint32_t read_u32(uintptr_t addr, const char* name);
 int32_t read_i32(uintptr_t addr, const char* name);
 uint64_t read_u64(uintptr_t addr, const char* name);
-// Copies n bytes; bytes that cannot be read are 0 in dst.
+// A u32 or u64 that cannot be read whole is 0. read_bytes copies n bytes and
+// leaves 0 in the bytes that cannot be read.
 void read_bytes(uintptr_t addr, void* dst, size_t n, const char* name);
 // Copies up to n bytes and returns how many leading bytes could be read; reports a shortfall.
 size_t read_block(uintptr_t addr, void* dst, size_t n, const char* name);
