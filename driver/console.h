@@ -17,4 +17,9 @@ extern int32_t g_diag_pair;
 
 // One line on standard error, printf-style, line break added. It starts with
 // "irprobe: " and, inside the pair loop, "pair N: ".
-void diag(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+#ifdef __MINGW32__
+#define DIAG_FORMAT gnu_printf  // the MinGW C99 printf, which the build selects
+#else
+#define DIAG_FORMAT printf
+#endif
+void diag(const char* fmt, ...) __attribute__((format(DIAG_FORMAT, 1, 2)));
