@@ -34,3 +34,33 @@ size_t plat_clip_readable(const PlatRegion* regions, size_t count, uintptr_t add
     }
     return done;
 }
+
+// The copy loop over the guarded copy instruction. `limit` is the end of the
+// bytes that may still be readable: each fault with an address in the range
+// moves it down to that address, so the loop ends. A fault whose address lies
+// outside the range (a general protection fault on a non-canonical address
+// reports none) ends the read where the copy started: such an address cannot
+// follow readable bytes, as the top page of user space is never mapped.
+size_t plat_copy_recovering(void* dst, uintptr_t src, size_t len)
+{
+    len = plat_len_to_top(src, len);
+    if (len == 0 || !plat_fault_handler_ready())
+        return 0;
+    char* d = static_cast<char*>(dst);
+    size_t done = 0;
+    size_t limit = len;
+    while (done < limit) {
+        uintptr_t from = src + done;
+        size_t want = limit - done;
+        PlatCopyFault fault;
+        size_t copied = want - irprobe_copy_bytes(d + done, reinterpret_cast<const void*>(from), want, &fault);
+        if (!fault.faulted)
+            return limit;
+        if (fault.addr < from || fault.addr - from >= want)
+            break;
+        size_t upto = (size_t)(fault.addr - from);  // bytes before the fault
+        done += copied < upto ? copied : upto;
+        limit = (size_t)(fault.addr - src);
+    }
+    return done;
+}

@@ -95,13 +95,10 @@ uint32_t plat_tick_ms()
 
 // ---- Fault-tolerant reads --------------------------------------------------
 
-// irprobe_copy_bytes(dst, src, n) copies with one `rep movsb` and returns the
-// count it did not copy. When the source faults, on_fault below finds the
-// instruction pointer at irprobe_copy_fault_ip and moves it to
-// irprobe_copy_resume: the instruction then stands stopped with RCX holding the
-// bytes left, and RSI/RDI past the bytes done. It is a string instruction, so a
-// fault is taken on an iteration boundary with all earlier bytes stored.
-extern "C" size_t irprobe_copy_bytes(void* dst, const void* src, size_t n);
+// irprobe_copy_bytes(dst, src, n, fault): when the source faults, on_fault
+// finds the instruction pointer at irprobe_copy_fault_ip, moves it to
+// irprobe_copy_resume and sets R8 to 1 and RDX to the fault address; the
+// instruction then stands stopped with RCX holding the bytes left.
 extern "C" const char irprobe_copy_fault_ip[];
 extern "C" const char irprobe_copy_resume[];
 
@@ -113,7 +110,10 @@ asm(R"(
     .type irprobe_copy_bytes, @function
 irprobe_copy_bytes:
     .cfi_startproc
+    mov %rcx, %r9
     mov %rdx, %rcx
+    xor %r8d, %r8d
+    xor %edx, %edx
     .globl irprobe_copy_fault_ip
     .hidden irprobe_copy_fault_ip
 irprobe_copy_fault_ip:
@@ -121,6 +121,8 @@ irprobe_copy_fault_ip:
     .globl irprobe_copy_resume
     .hidden irprobe_copy_resume
 irprobe_copy_resume:
+    mov %r8, (%r9)
+    mov %rdx, 8(%r9)
     mov %rcx, %rax
     ret
     .cfi_endproc
@@ -165,10 +167,13 @@ static void on_fault(int sig, siginfo_t* info, void* ctx)
     greg_t& rip = uc->uc_mcontext.gregs[REG_RIP];
     // Only a fault raised by our own copy instruction; a SIGSEGV that someone
     // sent while the copy ran (si_code <= 0) is not a fault of the source.
-    if (info->si_code > 0 && rip == (greg_t)(uintptr_t)irprobe_copy_fault_ip)
+    if (info->si_code > 0 && rip == (greg_t)(uintptr_t)irprobe_copy_fault_ip) {
         rip = (greg_t)(uintptr_t)irprobe_copy_resume;
-    else
+        uc->uc_mcontext.gregs[REG_R8] = 1;
+        uc->uc_mcontext.gregs[REG_RDX] = (greg_t)(uintptr_t)info->si_addr;
+    } else {
         pass_on(sig, info, ctx);
+    }
     errno = saved;
 }
 
@@ -200,7 +205,7 @@ static bool install_fault_handler()
 }
 
 // Installed once, on the first read; the result holds for the process.
-static bool fault_handler_ready()
+bool plat_fault_handler_ready()
 {
     static const bool ready = [] {
         int saved = errno;
@@ -209,28 +214,6 @@ static bool fault_handler_ready()
         return ok;
     }();
     return ready;
-}
-
-size_t plat_copy_recovering(void* dst, uintptr_t src, size_t len)
-{
-    len = plat_len_to_top(src, len);
-    if (len == 0 || !fault_handler_ready())
-        return 0;
-    char* d = static_cast<char*>(dst);
-    size_t done = 0;
-    while (done < len) {
-        size_t want = len - done;
-        size_t left = irprobe_copy_bytes(d + done, reinterpret_cast<const void*>(src + done), want);
-        done += want - left;
-        if (left == 0)
-            break;
-        // A fault. The processor may stop a fast string copy short of the byte
-        // that faulted, so the next byte alone tells whether the prefix ends here.
-        if (irprobe_copy_bytes(d + done, reinterpret_cast<const void*>(src + done), 1) != 0)
-            break;
-        done++;
-    }
-    return done;
 }
 
 // process_vm_readv on the own pid stops at the first page it cannot read and
@@ -265,7 +248,7 @@ size_t plat_read_memory(void* dst, uintptr_t src, size_t len)
 {
     if (len == 0)
         return 0;
-    if (fault_handler_ready())
+    if (plat_fault_handler_ready())
         return plat_copy_recovering(dst, src, len);
     return plat_read_memory_syscall(dst, src, len);
 }

@@ -46,13 +46,11 @@ uint32_t plat_tick_ms()
 
 // ---- Fault-tolerant reads --------------------------------------------------
 
-// irprobe_copy_bytes(dst, src, n) copies with one `rep movsb` and returns the
-// count it did not copy. When the source faults, on_exception finds the
-// instruction pointer at irprobe_copy_fault_ip and moves it to
-// irprobe_copy_resume, where RCX holds the bytes left. RSI and RDI are
-// callee-saved in the Windows x64 convention, hence the pushes and their
-// unwind notes.
-extern "C" size_t irprobe_copy_bytes(void* dst, const void* src, size_t n);
+// irprobe_copy_bytes(dst, src, n, fault): when the source faults,
+// on_exception finds the instruction pointer at irprobe_copy_fault_ip, moves it
+// to irprobe_copy_resume and sets R10 to 1 and R11 to the fault address; RCX
+// then holds the bytes left. RSI and RDI are callee-saved in the Windows x64
+// convention, hence the pushes and their unwind notes.
 extern "C" const char irprobe_copy_fault_ip[];
 extern "C" const char irprobe_copy_resume[];
 
@@ -71,11 +69,15 @@ irprobe_copy_bytes:
     mov %rcx, %rdi
     mov %rdx, %rsi
     mov %r8, %rcx
+    xor %r10d, %r10d
+    xor %r11d, %r11d
     .globl irprobe_copy_fault_ip
 irprobe_copy_fault_ip:
     rep movsb
     .globl irprobe_copy_resume
 irprobe_copy_resume:
+    mov %r10, (%r9)
+    mov %r11, 8(%r9)
     mov %rcx, %rax
     pop %rsi
     pop %rdi
@@ -85,45 +87,27 @@ irprobe_copy_resume:
 
 // Steps over a fault of our own copy instruction; every other exception goes on
 // to the handlers behind us. A guard-page fault is listed because a page can
-// become a guard page between the query and the copy.
+// become a guard page between the query and the copy. The fault address is the
+// second parameter of all three.
 static LONG CALLBACK on_exception(EXCEPTION_POINTERS* ep)
 {
-    DWORD code = ep->ExceptionRecord->ExceptionCode;
+    const EXCEPTION_RECORD* er = ep->ExceptionRecord;
+    DWORD code = er->ExceptionCode;
     bool fault = code == EXCEPTION_ACCESS_VIOLATION || code == EXCEPTION_GUARD_PAGE || code == EXCEPTION_IN_PAGE_ERROR;
     if (fault && ep->ContextRecord->Rip == (DWORD64)(uintptr_t)irprobe_copy_fault_ip) {
         ep->ContextRecord->Rip = (DWORD64)(uintptr_t)irprobe_copy_resume;
+        ep->ContextRecord->R10 = 1;
+        ep->ContextRecord->R11 = er->NumberParameters >= 2 ? (DWORD64)er->ExceptionInformation[1] : ~(DWORD64)0;
         return EXCEPTION_CONTINUE_EXECUTION;
     }
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
 // Installed once, first in the chain, on the first read.
-static bool fault_handler_ready()
+bool plat_fault_handler_ready()
 {
     static const bool ready = AddVectoredExceptionHandler(1, on_exception) != nullptr;
     return ready;
-}
-
-size_t plat_copy_recovering(void* dst, uintptr_t src, size_t len)
-{
-    len = plat_len_to_top(src, len);
-    if (len == 0 || !fault_handler_ready())
-        return 0;
-    char* d = static_cast<char*>(dst);
-    size_t done = 0;
-    while (done < len) {
-        size_t want = len - done;
-        size_t left = irprobe_copy_bytes(d + done, reinterpret_cast<const void*>(src + done), want);
-        done += want - left;
-        if (left == 0)
-            break;
-        // A fault. The processor may stop a fast string copy short of the byte
-        // that faulted, so the next byte alone tells whether the prefix ends here.
-        if (irprobe_copy_bytes(d + done, reinterpret_cast<const void*>(src + done), 1) != 0)
-            break;
-        done++;
-    }
-    return done;
 }
 
 // Committed memory with a protection that reads; guard pages are left alone,
