@@ -135,7 +135,7 @@ TEST(Faults, UnreadableFixedAddresses)
     EXPECT_TRUE(has_err(run, "fixed address 0x000000018006ea60 (gain) is not readable; it reads as 0"));
 }
 
-// The state block itself ends early: the fields behind the end read as 0 and are
+// The state block runs into a no-access page: the fields on it read as 0 and are
 // reported in every pair; the header, palette and counter before it are intact.
 TEST(Faults, DeviceBlockThatEndsEarly)
 {
@@ -145,7 +145,7 @@ TEST(Faults, DeviceBlockThatEndsEarly)
     EXPECT_EQ(read_file(run_file(run, "pair_001.pal")).size(), 1024u);
     EXPECT_EQ(read_file(run_file(run, "pair_001.hdr")).size(), 96u);
     for (int pair = 0; pair < 2; ++pair) {
-        EXPECT_TRUE(has_err(run, "irprobe: pair " + std::to_string(pair) + ": hi at 0x"));
+        EXPECT_TRUE(has_err(run, "irprobe: pair " + std::to_string(pair) + ": fdc at 0x"));
         EXPECT_TRUE(has_err(run, "irprobe: pair " + std::to_string(pair) + ": nsegs at 0x"));
     }
     EXPECT_FALSE(has_err(run, "fcnt at"));

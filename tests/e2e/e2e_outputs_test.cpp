@@ -136,17 +136,19 @@ void check_frame_outputs(const ProbeRun& run, const std::string& text, const std
         EXPECT_TRUE(matches_frame(pair_file(run, dir, p, "hdr"), k, hdr_model(e)));
         EXPECT_TRUE(matches_frame(pair_file(run, dir, p, "cbrgb"), k, cb_model(e)));
         EXPECT_EQ(file_exists(pair_file(run, dir, p, "t32")), temp);
-        if (temp)
+        if (temp) {
             EXPECT_TRUE(matches_frame(pair_file(run, dir, p, "t32"), k, t32_model(e)));
+        }
         EXPECT_EQ(file_exists(pair_file(run, dir, p, "bar")), bar);
         if (bar) {
             EXPECT_TRUE(matches_frame(pair_file(run, dir, p, "bar"), k, bar_model(e)));
             EXPECT_TRUE(matches_frame(pair_file(run, dir, p, "barinfo"), k, barinfo_model(e)));
         }
     }
-    if (pairs > 1)
+    if (pairs > 1) {
         EXPECT_NE(read_file(pair_file(run, dir, 0, "gray")), read_file(pair_file(run, dir, 1, "gray")))
             << "consecutive pairs hold different frames";
+    }
 }
 
 struct GeomCase {
@@ -192,10 +194,10 @@ TEST_P(FrameOutputs, EveryFileByteForByte)
 }
 
 INSTANTIATE_TEST_SUITE_P(Geometries, FrameOutputs,
-                         testing::Values(GeomCase{"fps=7", 320, 240, "w=320 h=240", false},
-                                         GeomCase{"fps=7,geom=160x120", 160, 120, "w=160 h=120", false},
-                                         GeomCase{"fps=7,geom=2000x240", 160, 120, "w=2000 h=240", true},
-                                         GeomCase{"fps=7,geom=320x-240", 160, 120, "w=320 h=-240", true}),
+                         testing::Values(GeomCase{"fps=7,noexport=MAG_TriggerFFC", 320, 240, "w=320 h=240", false},
+                                         GeomCase{"fps=7,noexport=MAG_TriggerFFC,geom=160x120", 160, 120, "w=160 h=120", false},
+                                         GeomCase{"fps=7,noexport=MAG_TriggerFFC,geom=2000x240", 160, 120, "w=2000 h=240", true},
+                                         GeomCase{"fps=7,noexport=MAG_TriggerFFC,geom=320x-240", 160, 120, "w=320 h=-240", true}),
                          [](const testing::TestParamInfo<GeomCase>& info) { return "case" + std::to_string(info.index); });
 
 // The temperature and colour-bar calls, present or not, succeeding or not.
@@ -206,11 +208,11 @@ TEST(FrameOutputsOptional, TemperatureAndColourBarVariants)
         bool temp, bar_line, bar_files;
         const char* rc_temp;
     } cases[] = {
-        {"fps=7,noexport=MAG_GetTemperatureData_Raw", false, true, true, "0"},
-        {"fps=7,temprc=0", false, true, true, "0"},
-        {"fps=7,noexport=MAG_GetOutputColorBardata", true, false, false, "1"},
-        {"fps=7,barrc=0", true, true, false, "1"},
-        {"fps=7,bardata=null", true, true, false, "1"},
+        {"fps=7,noexport=MAG_TriggerFFC/MAG_GetTemperatureData_Raw", false, true, true, "0"},
+        {"fps=7,noexport=MAG_TriggerFFC,temprc=0", false, true, true, "0"},
+        {"fps=7,noexport=MAG_TriggerFFC/MAG_GetOutputColorBardata", true, false, false, "1"},
+        {"fps=7,noexport=MAG_TriggerFFC,barrc=0", true, true, false, "1"},
+        {"fps=7,noexport=MAG_TriggerFFC,bardata=null", true, true, false, "1"},
     };
     for (const auto& c : cases) {
         ProbeSetup s;
@@ -222,8 +224,9 @@ TEST(FrameOutputsOptional, TemperatureAndColourBarVariants)
         for (const std::string& line : run.out) {
             if (line.rfind("  bar rc=", 0) == 0)
                 ++bar_lines;
-            if (!line.empty() && line[0] == '[')
+            if (!line.empty() && line[0] == '[') {
                 EXPECT_EQ(field(line, "rc_temp"), c.rc_temp);
+            }
         }
         EXPECT_EQ(bar_lines, c.bar_line ? 2 : 0);
         check_frame_outputs(run, c.scenario, "", c.temp, c.bar_files);
@@ -234,7 +237,7 @@ TEST(FrameOutputsOptional, TemperatureAndColourBarVariants)
 TEST(FrameOutputsOptional, NullInfoPointerGivesTheStartOfTheBar)
 {
     ProbeSetup s;
-    s.scenario = "fps=7,barinfo=null";
+    s.scenario = "fps=7,noexport=MAG_TriggerFFC,barinfo=null";
     ProbeRun run = run_probe("barinfo", {".", "1", "0"}, s);
     ASSERT_EQ(run.r.exit_code, 0);
     int bar = find_line(run.out, "[0] frames=" + field(run.out[run.out.size() - 2], "frames") + " fcnt=" +
@@ -251,13 +254,16 @@ TEST(FrameOutputsOptional, NullInfoPointerGivesTheStartOfTheBar)
 TEST(FrameOutputsDirectory, GivenEmptyMissingAndUnusable)
 {
     {
-        ProbeRun run = run_probe("emptydir", {"", "1", "0"}, ProbeSetup{});
+        ProbeSetup s;
+        s.scenario = "noexport=MAG_TriggerFFC";
+        ProbeRun run = run_probe("emptydir", {"", "1", "0"}, s);
         ASSERT_EQ(run.r.exit_code, 0);
         EXPECT_EQ(read_file(run_file(run, "pair_000.gray")).size(), 76800u);
     }
     for (const char* dir : {"missing", "afile"}) {
         // A plain file where the directory should be: no dump can be opened in it.
         ProbeSetup s;
+        s.scenario = "noexport=MAG_TriggerFFC";
         s.files = {"afile"};
         ProbeRun run = run_probe("baddir", {dir, "2", "0"}, s);
         SCOPED_TRACE(run.r.out + run.r.err);
@@ -277,15 +283,15 @@ TEST(FrameOutputsDirectory, GivenEmptyMissingAndUnusable)
 TEST(FrameOutputsDirectory, RerunReplacesFilesOfEqualNames)
 {
     ProbeSetup first;
-    first.scenario = "fps=7,seed=1";
+    first.scenario = "fps=7,noexport=MAG_TriggerFFC,seed=1";
     ProbeRun run = run_probe("rerun", {".", "2", "0"}, first);
     ASSERT_EQ(run.r.exit_code, 0);
     Bytes pair1 = read_file(run_file(run, "pair_001.gray"));
     // A second run in the same directory, with another scene.
-    EnvList env = {{"IRSIM", "fps=7,seed=2"}, {"IRSIM_LOG", "sim2.log"}};
+    EnvList env = {{"IRSIM", "fps=7,noexport=MAG_TriggerFFC,seed=2"}, {"IRSIM_LOG", "sim2.log"}};
     RunResult again = run_program(run_file(run, std::string("irprobe") + exe_suffix()), {".", "1", "0"}, run.dir, env);
     ASSERT_EQ(again.exit_code, 0);
-    Expect e = expect_for("fps=7,seed=2");
+    Expect e = expect_for("fps=7,noexport=MAG_TriggerFFC,seed=2");
     Bytes log2 = read_file(run_file(run, "sim2.log"));
     uint32_t k = 1;
     for (const std::string& line : split_lines(std::string(log2.begin(), log2.end())))
@@ -299,7 +305,7 @@ TEST(FrameOutputsDirectory, RerunReplacesFilesOfEqualNames)
 // keep: the .cbrgb of each pair is one whole frame whose size the probe reports.
 TEST(FrameOutputsDelegate, ChangingFrameSizesAtAHighRate)
 {
-    const char* text = "fps=400,cb=320x240/160x120/640x480/1x1/321x240";
+    const char* text = "fps=400,noexport=MAG_TriggerFFC,cb=320x240/160x120/640x480/1x1/321x240";
     ProbeSetup s;
     s.scenario = text;
     ProbeRun run = run_probe("cbsizes", {".", "4", "0"}, s);

@@ -49,7 +49,7 @@ TEST(ProbeTranscript, ShortRunLineByLine)
     ASSERT_EQ(run.r.exit_code, 0);
     const std::vector<std::string>& out = run.out;
     size_t i = 0;
-    ASSERT_GT(out.size(), 40u);
+    ASSERT_EQ(out.size(), 34u);  // 25 start-up lines, 2 flat-field lines, 2 per pair, done
 
     std::string t = field(out[i], "T"), c = field(out[i], "C");
     EXPECT_EQ(out[i++], "T=" + t + " C=" + c);
@@ -63,8 +63,9 @@ TEST(ProbeTranscript, ShortRunLineByLine)
         std::string v = field(out[i], labels[k]);
         EXPECT_TRUE(is_hex16(v) && v != NULLP) << labels[k];
         std::string logged = logged_pointer(run, exports[k]);
-        if (!logged.empty())
+        if (!logged.empty()) {
             EXPECT_EQ(v, logged) << labels[k];
+        }
         expect += std::string(k ? " " : "") + labels[k] + "=" + v;
     }
     EXPECT_EQ(out[i++], expect);
@@ -75,7 +76,7 @@ TEST(ProbeTranscript, ShortRunLineByLine)
 
     std::string gray = field(out[i], "gray"), hdr = field(out[i], "hdr");
     EXPECT_EQ(out[i++], "chan 0: rc=1 gray=" + gray + " hdr=" + hdr);
-    if (!logged_pointer(run, "gray").empty()) {
+    if (!logged_pointer(run, "gray").empty()) {  // the simulator says what it handed out
         EXPECT_EQ(gray, logged_pointer(run, "gray"));
         EXPECT_EQ(hdr, logged_pointer(run, "hdr"));
     }
@@ -89,8 +90,9 @@ TEST(ProbeTranscript, ShortRunLineByLine)
         ASSERT_EQ(out[i].rfind(label, 0), 0u) << out[i];
         std::string word = out[i].substr(strlen(label));
         EXPECT_TRUE(is_hex16(word)) << out[i];
-        if (off == 0x270)
+        if (off == 0x270) {
             EXPECT_EQ(word, rawp);
+        }
         ++i;
     }
     EXPECT_EQ(out[i++], "capturing 3 pairs (disp 320x240, sensor 160x120)...");
@@ -102,10 +104,12 @@ TEST(ProbeTranscript, ShortRunLineByLine)
     std::vector<std::string> rgb_calls = log_lines(run, "RGB24");
     ASSERT_EQ(rgb_calls.size(), 3u);
     for (int pair = 0; pair < 3; ++pair) {
-        if (pair == 1)
+        if (pair == 1) {
             EXPECT_EQ(out[i++], ">>> TriggerFFC(1)");
-        if (pair == 2)
+        }
+        if (pair == 2) {
             EXPECT_EQ(out[i++], ">>> TriggerFFC(0)");
+        }
         std::string data = field(out[i], "data"), info = field(out[i], "info");
         EXPECT_EQ(out[i++], "  bar rc=1 data=" + data + " info=" + info);
         EXPECT_NE(data, NULLP);
@@ -177,14 +181,14 @@ INSTANTIATE_TEST_SUITE_P(PairCounts, FlatField,
 TEST(FrameWait, LibraryThatNeverDelivers)
 {
     ProbeSetup s;
-    s.scenario = "fps=0";
+    s.scenario = "fps=0,noexport=MAG_TriggerFFC";
     ProbeRun run = run_probe("noframes", {".", "2", "0"}, s);
     SCOPED_TRACE(run.r.out + run.r.err);
     ASSERT_EQ(run.r.exit_code, 0);
     int summaries = 0;
     for (const std::string& line : run.out)
         if (is_summary(line)) {
-            EXPECT_EQ(line.substr(0, 12), "[" + std::to_string(summaries) + "] frames=0 ");
+            EXPECT_EQ(line.rfind("[" + std::to_string(summaries) + "] frames=0 ", 0), 0u) << line;
             EXPECT_EQ(line.substr(line.size() - 7), " cb=0x0");
             ++summaries;
         }
@@ -199,7 +203,7 @@ TEST(FrameWait, LibraryThatNeverDelivers)
 TEST(FrameWait, FramesOfAnotherFormatOnly)
 {
     ProbeSetup s;
-    s.scenario = "fps=20,fmt=5";
+    s.scenario = "fps=20,fmt=5,noexport=MAG_TriggerFFC";
     ProbeRun run = run_probe("fmt5", {".", "3", "0"}, s);
     SCOPED_TRACE(run.r.out + run.r.err);
     ASSERT_EQ(run.r.exit_code, 0);
