@@ -81,7 +81,9 @@ static void block_put64(const Block& b, size_t off, uint64_t v) {
 }
 
 static Block alloc_block(SimBlock b) {
-    size_t size = sim_model_block_size(&g_sc, b);
+    // A whole block ends on a 64-byte multiple, so that it starts 64-byte aligned
+    // against its guard page; a short one ends exactly where the scenario says.
+    size_t size = (sim_model_block_size(&g_sc, b) + 63) / 64 * 64;
     Block blk;
     blk.readable = g_sc.short_len[b] >= 0 ? (size_t)g_sc.short_len[b] : size;
     blk.mem = sim_os_alloc_guarded(blk.readable);

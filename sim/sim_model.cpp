@@ -631,7 +631,6 @@ size_t sim_model_block_size(const SimScenario* sc, SimBlock b) {
         n = k_dev_min_size;
         // Room for the inline gain region whenever the probe may dump it.
         if (sc->nsegs <= 327 && 0x41870 + (uint64_t)sc->nsegs * 76800 > n) n = 0x41870 + (uint64_t)sc->nsegs * 76800;
-        n = (n + 63) / 64 * 64;
         break;
     case SIM_B3: {
         uint64_t t = (uint64_t)(sc->nsegs < 512 ? sc->nsegs : 512) * 38400;

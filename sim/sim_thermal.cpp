@@ -90,13 +90,17 @@ SIM_EXPORT int Start(void) {
 }
 #endif
 
-SIM_OPTIONAL_EXPORT(int, Stop, (void), SIM_X_STOP) {
-    log_fmt("Stop");
+static void stop_frames() {
     if (g_thread) {
         sim_os_event_set(g_stop);
         sim_os_thread_join(g_thread);
         g_thread = nullptr;
     }
+}
+
+SIM_OPTIONAL_EXPORT(int, Stop, (void), SIM_X_STOP) {
+    log_fmt("Stop");
+    stop_frames();
     return 1;
 }
 
@@ -159,5 +163,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     return TRUE;
 }
 #else
-__attribute__((constructor)) static void thermal_constructor() { thermal_load(); }
+__attribute__((constructor)) static void thermal_constructor() {
+    thermal_load();
+    // Windows ends the frame thread before anything of the process is torn down.
+    // Here exit() would run the program's destructors while the thread still calls
+    // its delegate; a handler registered now runs before them.
+    atexit(stop_frames);
+}
 #endif
