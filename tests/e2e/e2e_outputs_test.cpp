@@ -158,6 +158,11 @@ struct GeomCase {
     bool fallback;
 };
 
+void PrintTo(const GeomCase& c, std::ostream* os)
+{
+    *os << c.scenario;
+}
+
 class FrameOutputs : public testing::TestWithParam<GeomCase> {};
 
 TEST_P(FrameOutputs, EveryFileByteForByte)

@@ -133,6 +133,11 @@ struct FfcCase {
     int on_pair, off_pair;
 };
 
+void PrintTo(const FfcCase& c, std::ostream* os)
+{
+    *os << c.pairs << " pairs";
+}
+
 class FlatField : public testing::TestWithParam<FfcCase> {};
 
 // The pair in which each flat-field call happens, read from the console (the
