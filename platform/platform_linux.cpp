@@ -197,8 +197,10 @@ static bool install_fault_handler()
         return false;
     }
     struct sigaction now;
+    memset(&now, 0, sizeof now);  // an interceptor that keeps the signal fills nothing
     if (sigaction(SIGSEGV, nullptr, &now) != 0 || !(now.sa_flags & SA_SIGINFO) || now.sa_sigaction != on_fault)
         return false;
+    memset(&now, 0, sizeof now);
     if (sigaction(SIGBUS, nullptr, &now) != 0 || !(now.sa_flags & SA_SIGINFO) || now.sa_sigaction != on_fault)
         return false;
     return true;
