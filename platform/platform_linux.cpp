@@ -220,8 +220,9 @@ bool plat_fault_handler_ready()
 
 // process_vm_readv on the own pid stops at the first page it cannot read and
 // fails with EFAULT when it can read none. A short count is followed up, since
-// the next call either reads on or reports the fault; chunks stay below the
-// kernel's limit of about 2 GiB per call.
+// the next call either reads on or reports the fault. Chunks start at 64 KiB
+// and double up to 1 GiB (below the kernel's limit of about 2 GiB per call), so
+// the part of dst handed to the kernel stays near the bytes actually readable.
 size_t plat_read_memory_syscall(void* dst, uintptr_t src, size_t len)
 {
     len = plat_len_to_top(src, len);
@@ -229,10 +230,9 @@ size_t plat_read_memory_syscall(void* dst, uintptr_t src, size_t len)
     pid_t self = getpid();
     char* d = static_cast<char*>(dst);
     size_t done = 0;
+    size_t chunk = (size_t)64 << 10;
     while (done < len) {
-        size_t want = len - done;
-        if (want > ((size_t)1 << 30))
-            want = (size_t)1 << 30;
+        size_t want = len - done < chunk ? len - done : chunk;
         struct iovec local = {d + done, want};
         struct iovec remote = {reinterpret_cast<void*>(src + done), want};
         ssize_t got = process_vm_readv(self, &local, 1, &remote, 1, 0);
@@ -241,6 +241,8 @@ size_t plat_read_memory_syscall(void* dst, uintptr_t src, size_t len)
         if (got <= 0)
             break;
         done += (size_t)got;
+        if (chunk < ((size_t)1 << 30))
+            chunk *= 2;
     }
     errno = saved;
     return done;
