@@ -383,6 +383,7 @@ void exit_with_phase(int)
 
 TEST(PlatReadDeathTest, FaultsNotOursReachTheEarlierHandler)
 {
+    const std::string style = GTEST_FLAG_GET(death_test_style);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
@@ -402,6 +403,7 @@ TEST(PlatReadDeathTest, FaultsNotOursReachTheEarlierHandler)
             _exit(5);
         },
         testing::ExitedWithCode(42), "");
+    GTEST_FLAG_SET(death_test_style, style);
 }
 #endif
 
