@@ -102,22 +102,22 @@ static void close_dump(PlatFile f, const char* path)
         note_failure(path, "close", nullptr);
 }
 
-// Joins the path or accounts for a refused one.
-static bool dump_path(char* path, const char* name)
+// Joins the output directory and name into path and opens the file there, or
+// accounts for the failure: a path that does not fit is refused, since the cut
+// path could name another file (reported by the name within the directory).
+static PlatFile open_in_dir(char* path, const char* name)
 {
-    if (join_dump_path(path, name))
-        return true;
-    // The cut path could name another file: report the name within the directory.
-    note_failure(name, "join", "path longer than 511 characters, not opened");
-    return false;
+    if (!join_dump_path(path, name)) {
+        note_failure(name, "join", "path longer than 511 characters, not opened");
+        return PLAT_NO_FILE;
+    }
+    return open_dump(path);
 }
 
 void save(const char* name, const void* data, size_t n)
 {
     char path[PATH_BYTES];
-    if (!dump_path(path, name))
-        return;
-    PlatFile f = open_dump(path);
+    PlatFile f = open_in_dir(path, name);
     if (f == PLAT_NO_FILE)
         return;
     write_dump(f, path, data, n);
@@ -127,9 +127,7 @@ void save(const char* name, const void* data, size_t n)
 void save_library(const char* name, uintptr_t addr, size_t n)
 {
     char path[PATH_BYTES];
-    if (!dump_path(path, name))
-        return;
-    PlatFile f = open_dump(path);
+    PlatFile f = open_in_dir(path, name);
     if (f == PLAT_NO_FILE)
         return;
     size_t done = 0;

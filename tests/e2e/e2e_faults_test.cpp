@@ -12,8 +12,6 @@ namespace {
 
 typedef std::vector<uint8_t> Bytes;
 
-const std::string NULLP = "0000000000000000";
-
 bool has_err(const ProbeRun& run, const std::string& part)
 {
     for (const std::string& line : run.err)

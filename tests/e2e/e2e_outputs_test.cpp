@@ -13,13 +13,6 @@ namespace {
 typedef std::vector<uint8_t> Bytes;
 typedef std::function<Bytes(uint32_t k)> Model;
 
-const std::string NULLP = "0000000000000000";
-
-std::string field(const std::string& line, const std::string& key)
-{
-    return log_value(" " + line, key);
-}
-
 SimScenario scenario(const std::string& text)
 {
     SimScenario sc;

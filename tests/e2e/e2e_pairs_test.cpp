@@ -11,13 +11,6 @@
 
 namespace {
 
-const std::string NULLP = "0000000000000000";
-
-std::string field(const std::string& line, const std::string& key)
-{
-    return log_value(" " + line, key);
-}
-
 uint64_t hex_value(const std::string& text)
 {
     return std::strtoull(text.c_str(), nullptr, 16);

@@ -8,13 +8,6 @@
 
 namespace {
 
-const std::string NULLP = "0000000000000000";
-
-std::string field(const std::string& line, const std::string& key)
-{
-    return log_value(" " + line, key);
-}
-
 TEST(ProbeExit, MissingLibraryEndsWithCode1AfterTheHandleLine)
 {
     const struct {

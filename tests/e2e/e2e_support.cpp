@@ -48,6 +48,13 @@ std::string log_value(const std::string& line, const std::string& key)
     return line.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
+const std::string NULLP = "0000000000000000";
+
+std::string field(const std::string& line, const std::string& key)
+{
+    return log_value(" " + line, key);
+}
+
 int find_line(const std::vector<std::string>& lines, const std::string& text)
 {
     for (size_t i = 0; i < lines.size(); ++i)

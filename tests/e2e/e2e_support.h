@@ -38,6 +38,12 @@ std::string log_value(const std::string& line, const std::string& key);
 // Index of the first output line equal to text, or -1.
 int find_line(const std::vector<std::string>& lines, const std::string& text);
 
+// A null pointer as the probe prints it.
+extern const std::string NULLP;
+
+// The value of key=<value> in a console line ("" when absent).
+std::string field(const std::string& line, const std::string& key);
+
 // True when the text is 16 lowercase hexadecimal digits.
 bool is_hex16(const std::string& text);
 
