@@ -353,12 +353,19 @@ void put_double(Win w, size_t at, double d) {
 // Little-endian 64-bit words of key-derived noise written over the window;
 // odd_high sets bit 7 of every odd byte.
 void fill_noise(Win w, uint64_t key, bool odd_high) {
-    const uint64_t high = 0x8000800080008000ull;
+    const uint64_t high = odd_high ? 0x8000800080008000ull : 0;
     size_t first = w.off / 8, last = (w.off + w.len + 7) / 8;
+    // Whole words inside the window are stored directly; the two ends go through put.
+    size_t inner_b = (w.off + 7) / 8, inner_e = (w.off + w.len) / 8;
     for (size_t i = first; i < last; i++) {
-        uint64_t v = mix64(key + i);
-        if (odd_high) v |= high;
-        put64(w, i * 8, v);
+        uint64_t v = mix64(key + i) | high;
+        if (i >= inner_b && i < inner_e) {
+            uint8_t b[8];
+            for (int j = 0; j < 8; j++) b[j] = (uint8_t)(v >> (8 * j));
+            memcpy(w.out + (i * 8 - w.off), b, 8);
+        } else {
+            put64(w, i * 8, v);
+        }
     }
 }
 
@@ -393,6 +400,8 @@ Scene scene_of(const SimScenario* sc, uint32_t k) {
     return s;
 }
 
+// Scene temperature of pixel (x, y) of a w x h rendering. render_scene below computes
+// the same numbers a row at a time; both must stay in step.
 int32_t scene_at(const Scene& s, int32_t x, int32_t y, int32_t w, int32_t h) {
     int64_t u = (int64_t)x * 1024 / w;
     int64_t v = (int64_t)y * 1024 / h;
@@ -404,6 +413,43 @@ int32_t scene_at(const Scene& s, int32_t x, int32_t y, int32_t w, int32_t h) {
     uint32_t n = mix32(s.key ^ ((uint32_t)x + (uint32_t)y * 65536u));
     t += (int64_t)(n % 201) - 100;
     return (int32_t)t;
+}
+
+// Calls f(i, mc) for the nx * ny pixels (step * xs, step * ys) of a w x h rendering,
+// i counting from 0 in row order. The per-column and per-row parts of scene_at are
+// computed once.
+template <typename F>
+void render_scene(const SimScenario* sc, uint32_t k, int32_t w, int32_t h, int32_t nx, int32_t ny, int32_t step, F f) {
+    if (nx <= 0 || ny <= 0) return;
+    Scene s = scene_of(sc, k);
+    struct Col {
+        int64_t t, du2;
+        uint32_t x;
+    };
+    Col* cols = (Col*)malloc(sizeof(Col) * (size_t)nx);
+    if (!cols) return;
+    for (int32_t xs = 0; xs < nx; xs++) {
+        int32_t x = xs * step;
+        int64_t u = (int64_t)x * 1024 / w;
+        cols[xs] = Col{24000 + u * 6, (u - s.cx) * (u - s.cx), (uint32_t)x};
+    }
+    const int64_t r2 = 180 * 180;
+    size_t i = 0;
+    for (int32_t ys = 0; ys < ny; ys++) {
+        int32_t y = ys * step;
+        int64_t v = (int64_t)y * 1024 / h;
+        int64_t dv2 = (v - s.cy) * (v - s.cy);
+        for (int32_t xs = 0; xs < nx; xs++) {
+            const Col& c = cols[xs];
+            int64_t t = c.t - v * 3;
+            int64_t d2 = c.du2 + dv2;
+            if (d2 < r2) t += 14000 * (r2 - d2) / r2;
+            uint32_t n = mix32(s.key ^ (c.x + (uint32_t)y * 65536u));
+            t += (int64_t)(n % 201) - 100;
+            f(i++, (int32_t)t);
+        }
+    }
+    free(cols);
 }
 
 uint8_t gray_of(int32_t mc) {
@@ -422,23 +468,12 @@ void palette_entry(uint32_t g, uint32_t k, uint8_t* e) {
     e[3] = (uint8_t)(0x80 | (k & 0x7F));
 }
 
-void render_gray(const SimScenario* sc, uint32_t k, int32_t w, int32_t h, size_t count, uint8_t* out) {
-    Scene s = scene_of(sc, k);
-    size_t i = 0;
-    for (int32_t y = 0; y < h && i < count; y++)
-        for (int32_t x = 0; x < w && i < count; x++) out[i++] = gray_of(scene_at(s, x, y, w, h));
-}
-
 void render_bgr(const SimScenario* sc, uint32_t k, int32_t w, int32_t h, uint8_t* out) {
-    Scene s = scene_of(sc, k);
-    for (int32_t y = 0; y < h; y++) {
-        for (int32_t x = 0; x < w; x++) {
-            uint8_t e[4];
-            palette_entry(gray_of(scene_at(s, x, y, w, h)), k, e);
-            memcpy(out, e, 3);
-            out += 3;
-        }
-    }
+    render_scene(sc, k, w, h, w, h, 1, [&](size_t i, int32_t mc) {
+        uint8_t e[4];
+        palette_entry(gray_of(mc), k, e);
+        memcpy(out + 3 * i, e, 3);
+    });
 }
 
 // ---- DeviceBlock -------------------------------------------------------------------------
@@ -714,20 +749,17 @@ int32_t sim_model_scene_mc(const SimScenario* sc, uint32_t k, int32_t x, int32_t
 void sim_model_gray(const SimScenario* sc, uint32_t k, uint8_t* out) {
     SimGeom g;
     sim_geometry(sc, &g);
-    render_gray(sc, k, g.w, g.h, (size_t)g.w * g.h, out);
+    render_scene(sc, k, g.w, g.h, g.w, g.h, 1, [&](size_t i, int32_t mc) { out[i] = gray_of(mc); });
 }
 
 void sim_model_raw(const SimScenario* sc, uint32_t k, uint8_t* out) {
     SimGeom g;
     sim_geometry(sc, &g);
-    Scene s = scene_of(sc, k);
-    for (int32_t y = 0; y < g.sh; y++) {
-        for (int32_t x = 0; x < g.sw; x++) {
-            uint16_t v = raw_of(scene_at(s, 2 * x, 2 * y, g.w, g.h));
-            *out++ = (uint8_t)v;
-            *out++ = (uint8_t)(v >> 8);
-        }
-    }
+    render_scene(sc, k, g.w, g.h, g.sw, g.sh, 2, [&](size_t i, int32_t mc) {
+        uint16_t v = raw_of(mc);
+        out[2 * i] = (uint8_t)v;
+        out[2 * i + 1] = (uint8_t)(v >> 8);
+    });
 }
 
 void sim_model_rgb(const SimScenario* sc, uint32_t k, uint8_t* out) {
@@ -739,14 +771,13 @@ void sim_model_rgb(const SimScenario* sc, uint32_t k, uint8_t* out) {
 void sim_model_t32(const SimScenario* sc, uint32_t k, size_t n, uint8_t* out) {
     SimGeom g;
     sim_geometry(sc, &g);
-    Scene s = scene_of(sc, k);
-    size_t i = 0;
-    for (int32_t y = 0; y < g.h && i < n; y++) {
-        for (int32_t x = 0; x < g.w && i < n; x++) {
-            uint32_t v = (uint32_t)(scene_at(s, x, y, g.w, g.h) + 273150);
-            for (int j = 0; j < 4 && i < n; j++) out[i++] = (uint8_t)(v >> (8 * j));
-        }
-    }
+    // Only the rows that reach into the first n bytes.
+    size_t rows = (n / 4 + (size_t)g.w) / (size_t)g.w;
+    int32_t ny = rows < (size_t)g.h ? (int32_t)rows : g.h;
+    render_scene(sc, k, g.w, g.h, g.w, ny, 1, [&](size_t i, int32_t mc) {
+        uint32_t v = (uint32_t)(mc + 273150);
+        for (size_t j = 0; j < 4 && 4 * i + j < n; j++) out[4 * i + j] = (uint8_t)(v >> (8 * j));
+    });
 }
 
 void sim_model_palette(const SimScenario*, uint32_t k, uint8_t* out1024) {
