@@ -220,6 +220,15 @@ SIM_EXPORT int MAG_GetOutputBMPdata(int chan, const unsigned char** gray, const 
         rc = 1;
     }
     log_fmt("GetOutputBMPdata chan=%d rc=%d", chan, rc);
+    if (delivers(chan)) {
+        log_fmt("ptr gray 0x%016llx", (unsigned long long)(uintptr_t)g_blk[SIM_GRAY].mem);
+        log_fmt("ptr hdr 0x%016llx", (unsigned long long)(uintptr_t)(g_blk[SIM_DEV].mem + 0xAF0));
+        for (unsigned off = 0x240; off <= 0x2B0; off += 8) {
+            uint64_t word;
+            memcpy(&word, g_blk[SIM_DEV].mem + off, sizeof word);
+            log_fmt("ptr dev+0x%03x 0x%016llx", off, (unsigned long long)word);
+        }
+    }
     return rc;
 }
 #endif
@@ -269,7 +278,8 @@ SIM_OPTIONAL_EXPORT(int, MAG_GetOutputColorBardata, (int chan, const void** data
         if (info) *info = (const void*)(uintptr_t)field_value(SIM_F_BARINFO, g_blk[SIM_BARINFO].mem);
         rc = g_sc.bar_rc;
     }
-    log_fmt("ColorBar chan=%d frame=%u", chan, k);
+    log_fmt("ColorBar chan=%d frame=%u data=%016llx info=%016llx", chan, k,
+            (unsigned long long)(uintptr_t)(data ? *data : nullptr), (unsigned long long)(uintptr_t)(info ? *info : nullptr));
     return rc;
 }
 

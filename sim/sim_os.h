@@ -49,6 +49,10 @@ bool sim_os_event_wait(SimEvent* e, uint32_t ms);
 // "CoreSDKLib.dll"), without loading it; null when it is not loaded or has no such export.
 void* sim_os_find_loaded_export(const char* library, const char* name);
 
+// Handle of the already loaded library named `library`, the value its loader gave
+// the program (HMODULE, or the dlopen handle); null when it is not loaded.
+void* sim_os_loaded_handle(const char* library);
+
 // Windows: clears the entry of `name` in the export address table of the module
 // that contains `inside`, so that GetProcAddress finds nothing. Linux: false (the
 // libraries use ifunc resolvers there).

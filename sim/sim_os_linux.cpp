@@ -224,4 +224,16 @@ void* sim_os_find_loaded_export(const char* library, const char* name) {
     return sym;
 }
 
+void* sim_os_loaded_handle(const char* library) {
+    FindLoaded f;
+    f.library = library;
+    f.path[0] = 0;
+    if (!dl_iterate_phdr(find_loaded, &f)) return nullptr;
+    // The same handle the program's dlopen returned; the extra reference is dropped
+    // at once, the object stays loaded by the program's own.
+    void* h = dlopen(f.path, RTLD_LAZY | RTLD_NOLOAD);
+    if (h) dlclose(h);
+    return h;
+}
+
 bool sim_os_hide_export(const void*, const char*) { return false; }

@@ -128,6 +128,10 @@ void* sim_os_find_loaded_export(const char* library, const char* name) {
     return h ? (void*)GetProcAddress(h, name) : nullptr;
 }
 
+void* sim_os_loaded_handle(const char* library) {
+    return (void*)GetModuleHandleA(library);
+}
+
 bool sim_os_hide_export(const void* inside, const char* name) {
     HMODULE mod;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,

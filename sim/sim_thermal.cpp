@@ -80,8 +80,26 @@ static void frame_main(void* arg) {
 // ---- Exports --------------------------------------------------------------------
 
 #ifndef SIM_OMIT_Start
+// Logs what the program's loader hands out for both libraries (handles and every
+// export, null when absent), so a test can check the pointers the program prints.
+static void log_loaded_pointers() {
+    static const char* const thermal[] = {"Start", "Stop", "SetNewIRFrameDelegate", "SetTempBoundary",
+                                          "SetUnitMode", "ReadTemperatureAtPoint"};
+    static const char* const core[] = {"MAG_GetOutputBMPdata", "MAG_GetOutputBMPdataRGB24",
+                                       "MAG_GetTemperatureData_Raw", "MAG_GetOutputColorBardata", "MAG_TriggerFFC"};
+    log_fmt("ptr thermal_handle 0x%016llx", (unsigned long long)(uintptr_t)sim_os_loaded_handle("ThermalSDK.dll"));
+    log_fmt("ptr core_handle 0x%016llx", (unsigned long long)(uintptr_t)sim_os_loaded_handle("CoreSDKLib.dll"));
+    for (const char* name : thermal)
+        log_fmt("ptr %s 0x%016llx", name,
+                (unsigned long long)(uintptr_t)sim_os_find_loaded_export("ThermalSDK.dll", name));
+    for (const char* name : core)
+        log_fmt("ptr %s 0x%016llx", name,
+                (unsigned long long)(uintptr_t)sim_os_find_loaded_export("CoreSDKLib.dll", name));
+}
+
 SIM_EXPORT int Start(void) {
     log_fmt("Start");
+    log_loaded_pointers();
     if (g_sc.fps > 0 && !g_thread) {
         sim_os_event_reset(g_stop);
         g_thread = sim_os_thread_start(frame_main, (void*)core());

@@ -48,6 +48,8 @@ TEST(ProbeTranscript, ShortRunLineByLine)
     EXPECT_EQ(out[i++], "T=" + t + " C=" + c);
     EXPECT_TRUE(is_hex16(t) && t != NULLP);
     EXPECT_TRUE(is_hex16(c) && c != NULLP);
+    EXPECT_EQ(t, logged_pointer(run, "thermal_handle"));
+    EXPECT_EQ(c, logged_pointer(run, "core_handle"));
     const char* labels[] = {"Start", "TempPoint", "Gray", "RGB", "TempRaw", "Bar"};
     const char* exports[] = {"Start", "ReadTemperatureAtPoint", "MAG_GetOutputBMPdata", "MAG_GetOutputBMPdataRGB24",
                              "MAG_GetTemperatureData_Raw", "MAG_GetOutputColorBardata"};
@@ -55,10 +57,7 @@ TEST(ProbeTranscript, ShortRunLineByLine)
     for (int k = 0; k < 6; ++k) {
         std::string v = field(out[i], labels[k]);
         EXPECT_TRUE(is_hex16(v) && v != NULLP) << labels[k];
-        std::string logged = logged_pointer(run, exports[k]);
-        if (!logged.empty()) {
-            EXPECT_EQ(v, logged) << labels[k];
-        }
+        EXPECT_EQ(v, logged_pointer(run, exports[k])) << labels[k];
         expect += std::string(k ? " " : "") + labels[k] + "=" + v;
     }
     EXPECT_EQ(out[i++], expect);
@@ -69,10 +68,8 @@ TEST(ProbeTranscript, ShortRunLineByLine)
 
     std::string gray = field(out[i], "gray"), hdr = field(out[i], "hdr");
     EXPECT_EQ(out[i++], "chan 0: rc=1 gray=" + gray + " hdr=" + hdr);
-    if (!logged_pointer(run, "gray").empty()) {  // the simulator says what it handed out
-        EXPECT_EQ(gray, logged_pointer(run, "gray"));
-        EXPECT_EQ(hdr, logged_pointer(run, "hdr"));
-    }
+    EXPECT_EQ(gray, logged_pointer(run, "gray"));
+    EXPECT_EQ(hdr, logged_pointer(run, "hdr"));
     std::string dev = hex16(hex_value(hdr) - 0xAF0);
     std::string rawp = field(out[i], "rawp");
     EXPECT_EQ(out[i++], "dev=" + dev + " w=320 h=240 graybuf=" + gray + " rawp=" + rawp);
@@ -82,7 +79,9 @@ TEST(ProbeTranscript, ShortRunLineByLine)
         snprintf(label, sizeof label, "  dev+0x%03x = ", off);
         ASSERT_EQ(out[i].rfind(label, 0), 0u) << out[i];
         std::string word = out[i].substr(strlen(label));
-        EXPECT_TRUE(is_hex16(word)) << out[i];
+        char key[16];
+        snprintf(key, sizeof key, "dev+0x%03x", off);
+        EXPECT_EQ(word, logged_pointer(run, key)) << out[i];
         if (off == 0x270) {
             EXPECT_EQ(word, rawp);
         }
@@ -92,10 +91,13 @@ TEST(ProbeTranscript, ShortRunLineByLine)
     std::string ffc = field(out[i], "TriggerFFC");
     EXPECT_EQ(out[i++], "TriggerFFC=" + ffc);
     EXPECT_NE(ffc, NULLP);
+    EXPECT_EQ(ffc, logged_pointer(run, "MAG_TriggerFFC"));
 
     // Three pairs: the flat-field call with 1 before pair 1, with 0 before pair 2.
     std::vector<std::string> rgb_calls = log_lines(run, "RGB24");
+    std::vector<std::string> bar_calls = log_lines(run, "ColorBar");
     ASSERT_EQ(rgb_calls.size(), 3u);
+    ASSERT_EQ(bar_calls.size(), 3u);
     for (int pair = 0; pair < 3; ++pair) {
         if (pair == 1) {
             EXPECT_EQ(out[i++], ">>> TriggerFFC(1)");
@@ -106,6 +108,8 @@ TEST(ProbeTranscript, ShortRunLineByLine)
         std::string data = field(out[i], "data"), info = field(out[i], "info");
         EXPECT_EQ(out[i++], "  bar rc=1 data=" + data + " info=" + info);
         EXPECT_NE(data, NULLP);
+        EXPECT_EQ(data, log_value(bar_calls[pair], "data"));
+        EXPECT_EQ(info, log_value(bar_calls[pair], "info"));
         std::string frames = field(out[i], "frames"), fcnt = field(out[i], "fcnt");
         EXPECT_EQ(out[i++], "[" + std::to_string(pair) + "] frames=" + frames + " fcnt=" + fcnt +
                                 " rc_rgb=1 rc_temp=1 cb=320x240");
