@@ -21,6 +21,7 @@ void sim_default_scenario(SimScenario* out) {
     out->bar_rc = 1;
     out->nsegs = 1;
     out->seed = 1;
+    out->asleft_kib = -1;
     for (int i = 0; i < SIM_BLOCK_COUNT; i++) out->short_len[i] = -1;
 }
 
@@ -209,6 +210,11 @@ bool apply_item(Span key, Span val, SimScenario* sc) {
     if (span_is(key, "nsegs")) {
         if (!parse_int(val, 0, UINT32_MAX, &v)) return false;
         sc->nsegs = (uint32_t)v;
+        return true;
+    }
+    if (span_is(key, "asleft")) {
+        if (!parse_int(val, 0, INT32_MAX, &v)) return false;
+        sc->asleft_kib = v;
         return true;
     }
     if (span_is(key, "seed")) {

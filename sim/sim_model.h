@@ -67,6 +67,7 @@ struct SimScenario {
     uint32_t null_ptr;              // bits 1 << SimField: null
     int64_t short_len[SIM_BLOCK_COUNT];  // readable bytes of a block; -1: the whole block
     uint32_t noaccess;              // SIM_NOACCESS_* bits
+    int64_t asleft_kib;             // Linux: address space left to the process after Start; -1: no limit
     char error[64];                 // first item that did not parse, empty when none
 };
 

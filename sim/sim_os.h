@@ -49,6 +49,11 @@ bool sim_os_event_wait(SimEvent* e, uint32_t ms);
 // "CoreSDKLib.dll"), without loading it; null when it is not loaded or has no such export.
 void* sim_os_find_loaded_export(const char* library, const char* name);
 
+// Limits the process's address space to what it uses now plus kib KiB (Linux
+// RLIMIT_AS), so that the program's next large allocation fails. False where
+// there is no such limit (Windows).
+bool sim_os_limit_address_space(size_t kib);
+
 // Handle of the already loaded library named `library`, the value its loader gave
 // the program (HMODULE, or the dlopen handle); null when it is not loaded.
 void* sim_os_loaded_handle(const char* library);

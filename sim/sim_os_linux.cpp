@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -222,6 +223,20 @@ void* sim_os_find_loaded_export(const char* library, const char* name) {
     void* sym = dlsym(h, name);
     dlclose(h);
     return sym;
+}
+
+bool sim_os_limit_address_space(size_t kib) {
+    FILE* f = fopen("/proc/self/status", "r");
+    if (!f) return false;
+    char line[256];
+    unsigned long long vm_kib = 0;
+    while (fgets(line, sizeof line, f))
+        if (sscanf(line, "VmSize: %llu kB", &vm_kib) == 1) break;
+    fclose(f);
+    if (!vm_kib) return false;
+    struct rlimit lim;
+    lim.rlim_cur = lim.rlim_max = (rlim_t)(vm_kib + kib) * 1024;
+    return setrlimit(RLIMIT_AS, &lim) == 0;
 }
 
 void* sim_os_loaded_handle(const char* library) {

@@ -128,6 +128,8 @@ void* sim_os_find_loaded_export(const char* library, const char* name) {
     return h ? (void*)GetProcAddress(h, name) : nullptr;
 }
 
+bool sim_os_limit_address_space(size_t) { return false; }
+
 void* sim_os_loaded_handle(const char* library) {
     return (void*)GetModuleHandleA(library);
 }

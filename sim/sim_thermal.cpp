@@ -104,6 +104,8 @@ SIM_EXPORT int Start(void) {
         sim_os_event_reset(g_stop);
         g_thread = sim_os_thread_start(frame_main, (void*)core());
     }
+    if (g_sc.asleft_kib >= 0)
+        log_fmt("asleft %s", sim_os_limit_address_space((size_t)g_sc.asleft_kib) ? "set" : "unsupported");
     return g_sc.start_rc;
 }
 #endif

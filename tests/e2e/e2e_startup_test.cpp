@@ -73,6 +73,38 @@ TEST(ProbeExit, NoChannelStopsTheCameraAndEndsWithCode3)
     EXPECT_TRUE(log_lines(run, "RGB24").empty());
 }
 
+#if defined(_WIN32) || defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ADDRESS_SPACE_LIMIT_WORKS 0
+#else
+#define ADDRESS_SPACE_LIMIT_WORKS 1
+#endif
+
+// The simulator leaves 2 MiB of address space after Start: a 1000x1000 display's
+// buffers (8.5 MB) cannot be had, a 320x240 display's can. A display one pixel
+// wide has an empty raw buffer, which is not a failure.
+TEST(ProbeExit, PairBuffersThatCannotBeAllocatedEndWithCode4)
+{
+    if (!ADDRESS_SPACE_LIMIT_WORKS)
+        GTEST_SKIP() << "needs RLIMIT_AS, and no sanitizer reserving address space";
+    ProbeSetup s;
+    s.scenario = "geom=1000x1000,asleft=2048,noexport=MAG_TriggerFFC";
+    ProbeRun run = run_probe("nomem", {".", "2", "0"}, s);
+    SCOPED_TRACE(run.r.out + run.r.err);
+    EXPECT_EQ(run.r.exit_code, 4);
+    EXPECT_EQ(run.out.back(), "capturing 2 pairs (disp 1000x1000, sensor 500x500)...");
+    EXPECT_EQ(run.err, std::vector<std::string>{"irprobe: cannot allocate the pair buffers for a 1000x1000 display; stopping"});
+    EXPECT_EQ(log_lines(run, "Stop").size(), 1u);
+    EXPECT_TRUE(log_lines(run, "RGB24").empty());
+
+    s.scenario = "geom=1x120,asleft=2048,noexport=MAG_TriggerFFC";
+    run = run_probe("nomem", {".", "1", "0"}, s);
+    EXPECT_EQ(run.r.exit_code, 0);
+    EXPECT_GE(find_line(run.out, "capturing 1 pairs (disp 1x120, sensor 0x60)..."), 0);
+    EXPECT_TRUE(file_exists(run_file(run, "pair_000.raw")));
+    EXPECT_TRUE(read_file(run_file(run, "pair_000.raw")).empty());
+    EXPECT_EQ(read_file(run_file(run, "pair_000.gray")).size(), 120u);
+}
+
 // Failing channels before the first that delivers; pointers a failing channel
 // stored stay visible on the later lines because they are not cleared between tries.
 TEST(ProbeChannels, TheFirstDeliveringChannelIsTaken)
