@@ -115,9 +115,7 @@ void check_frame_outputs(const ProbeRun& run, const std::string& text, const std
 {
     Expect e = expect_for(text);
     std::vector<uint32_t> frames = capture_frames(run);
-    int pairs = 0;
-    for (const std::string& line : run.out)
-        pairs += !line.empty() && line[0] == '[';
+    int pairs = (int)summary_lines(run).size();
     ASSERT_EQ((int)frames.size(), pairs);
     for (int p = 0; p < pairs; ++p) {
         SCOPED_TRACE("pair " + std::to_string(p));
@@ -219,13 +217,10 @@ TEST(FrameOutputsOptional, TemperatureAndColourBarVariants)
         SCOPED_TRACE(std::string(c.scenario) + "\n" + run.r.out + run.r.err);
         ASSERT_EQ(run.r.exit_code, 0);
         int bar_lines = 0;
-        for (const std::string& line : run.out) {
-            if (line.rfind("  bar rc=", 0) == 0)
-                ++bar_lines;
-            if (!line.empty() && line[0] == '[') {
-                EXPECT_EQ(field(line, "rc_temp"), c.rc_temp);
-            }
-        }
+        for (const std::string& line : run.out)
+            bar_lines += line.rfind("  bar rc=", 0) == 0;
+        for (const std::string& line : summary_lines(run))
+            EXPECT_EQ(field(line, "rc_temp"), c.rc_temp);
         EXPECT_EQ(bar_lines, c.bar_line ? 2 : 0);
         check_frame_outputs(run, c.scenario, "", c.temp, c.bar_files);
         EXPECT_EQ(file_exists(run_file(run, "pair_001.barinfo")), c.bar_files);
@@ -234,9 +229,7 @@ TEST(FrameOutputsOptional, TemperatureAndColourBarVariants)
 
 TEST(FrameOutputsOptional, NullInfoPointerGivesTheStartOfTheBar)
 {
-    ProbeSetup s;
-    s.scenario = "fps=7,noexport=MAG_TriggerFFC,barinfo=null";
-    ProbeRun run = run_probe("barinfo", {".", "1", "0"}, s);
+    ProbeRun run = run_probe("barinfo", {".", "1", "0"}, with_scenario("fps=7,noexport=MAG_TriggerFFC,barinfo=null"));
     ASSERT_EQ(run.r.exit_code, 0);
     int bar = find_line(run.out, "[0] frames=" + field(run.out[run.out.size() - 2], "frames") + " fcnt=" +
                                      field(run.out[run.out.size() - 2], "fcnt") + " rc_rgb=1 rc_temp=1 cb=320x240");
@@ -252,9 +245,7 @@ TEST(FrameOutputsOptional, NullInfoPointerGivesTheStartOfTheBar)
 TEST(FrameOutputsDirectory, GivenEmptyMissingAndUnusable)
 {
     {
-        ProbeSetup s;
-        s.scenario = "noexport=MAG_TriggerFFC";
-        ProbeRun run = run_probe("emptydir", {"", "1", "0"}, s);
+        ProbeRun run = run_probe("emptydir", {"", "1", "0"}, with_scenario("noexport=MAG_TriggerFFC"));
         ASSERT_EQ(run.r.exit_code, 0);
         EXPECT_EQ(read_file(run_file(run, "pair_000.gray")).size(), 76800u);
     }
@@ -311,10 +302,7 @@ TEST(FrameOutputsDelegate, ChangingFrameSizesAtAHighRate)
     ASSERT_EQ(run.r.exit_code, 0);
     Expect e = expect_for(text);
     Model cb = cb_model(e);
-    uint32_t last = 0;
-    for (const std::string& line : run.out)
-        if (!line.empty() && line[0] == '[')
-            last = (uint32_t)std::strtoul(field(line, "frames").c_str(), nullptr, 10);
+    uint32_t last = (uint32_t)std::strtoul(field(summary_lines(run).back(), "frames").c_str(), nullptr, 10);
     for (int p = 0; p < 4; ++p) {
         Bytes got = read_file(pair_file(run, "", p, "cbrgb"));
         EXPECT_TRUE(got.size() == 230400 || got.size() == 57600 || got.size() == 3) << got.size();

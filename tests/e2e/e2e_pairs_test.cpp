@@ -29,15 +29,11 @@ std::string logged_pointer(const ProbeRun& run, const std::string& name)
     return "";
 }
 
-bool is_summary(const std::string& line) { return !line.empty() && line[0] == '['; }
-
 // Every line of a three-pair run, in order, with the pointers checked against
 // each other and against what the simulator says it handed out.
 TEST(ProbeTranscript, ShortRunLineByLine)
 {
-    ProbeSetup s;
-    s.scenario = "fps=7";
-    ProbeRun run = run_probe("transcript", {".", "3", "0"}, s);
+    ProbeRun run = run_probe("transcript", {".", "3", "0"}, with_scenario("fps=7"));
     SCOPED_TRACE(run.r.out + run.r.err);
     ASSERT_EQ(run.r.exit_code, 0);
     const std::vector<std::string>& out = run.out;
@@ -142,14 +138,12 @@ class FlatField : public testing::TestWithParam<FfcCase> {};
 TEST_P(FlatField, ScheduleAtOneAndTwoThirds)
 {
     const FfcCase& c = GetParam();
-    ProbeSetup s;
-    s.scenario = "fps=50";
-    ProbeRun run = run_probe("ffc", {".", std::to_string(c.pairs), "0"}, s);
+    ProbeRun run = run_probe("ffc", {".", std::to_string(c.pairs), "0"}, with_scenario("fps=50"));
     SCOPED_TRACE(run.r.out + run.r.err);
     ASSERT_EQ(run.r.exit_code, 0);
     int summaries = 0, on_at = -1, off_at = -1;
     for (const std::string& line : run.out) {
-        if (is_summary(line))
+        if (!line.empty() && line[0] == '[')  // a summary line closes each pair
             ++summaries;
         if (line == ">>> TriggerFFC(1)") {
             EXPECT_EQ(on_at, -1);
@@ -182,19 +176,15 @@ INSTANTIATE_TEST_SUITE_P(PairCounts, FlatField,
 // standard error reports, and the frame copy stays empty.
 TEST(FrameWait, LibraryThatNeverDelivers)
 {
-    ProbeSetup s;
-    s.scenario = "fps=0,noexport=MAG_TriggerFFC";
-    ProbeRun run = run_probe("noframes", {".", "2", "0"}, s);
+    ProbeRun run = run_probe("noframes", {".", "2", "0"}, with_scenario("fps=0,noexport=MAG_TriggerFFC"));
     SCOPED_TRACE(run.r.out + run.r.err);
     ASSERT_EQ(run.r.exit_code, 0);
-    int summaries = 0;
-    for (const std::string& line : run.out)
-        if (is_summary(line)) {
-            EXPECT_EQ(line.rfind("[" + std::to_string(summaries) + "] frames=0 ", 0), 0u) << line;
-            EXPECT_EQ(line.substr(line.size() - 7), " cb=0x0");
-            ++summaries;
-        }
-    EXPECT_EQ(summaries, 2);
+    std::vector<std::string> summaries = summary_lines(run);
+    ASSERT_EQ(summaries.size(), 2u);
+    for (size_t pair = 0; pair < summaries.size(); ++pair) {
+        EXPECT_EQ(summaries[pair].rfind("[" + std::to_string(pair) + "] frames=0 ", 0), 0u) << summaries[pair];
+        EXPECT_EQ(summaries[pair].substr(summaries[pair].size() - 7), " cb=0x0");
+    }
     EXPECT_GE(find_line(run.err, "irprobe: pair 0: no new frame within 3000 ms"), 0);
     EXPECT_GE(find_line(run.err, "irprobe: pair 1: no new frame within 3000 ms"), 0);
     EXPECT_TRUE(file_exists(run_file(run, "pair_001.cbrgb")));
@@ -204,22 +194,18 @@ TEST(FrameWait, LibraryThatNeverDelivers)
 // Frames of another format only: every wait ends at the next call, nothing is copied.
 TEST(FrameWait, FramesOfAnotherFormatOnly)
 {
-    ProbeSetup s;
-    s.scenario = "fps=20,fmt=5,noexport=MAG_TriggerFFC";
-    ProbeRun run = run_probe("fmt5", {".", "3", "0"}, s);
+    ProbeRun run = run_probe("fmt5", {".", "3", "0"}, with_scenario("fps=20,fmt=5,noexport=MAG_TriggerFFC"));
     SCOPED_TRACE(run.r.out + run.r.err);
     ASSERT_EQ(run.r.exit_code, 0);
     long last_frames = 0;
-    int summaries = 0;
-    for (const std::string& line : run.out)
-        if (is_summary(line)) {
-            long frames = std::atol(field(line, "frames").c_str());
-            EXPECT_GT(frames, last_frames);
-            last_frames = frames;
-            EXPECT_EQ(line.substr(line.size() - 7), " cb=0x0");
-            ++summaries;
-        }
-    EXPECT_EQ(summaries, 3);
+    std::vector<std::string> summaries = summary_lines(run);
+    EXPECT_EQ(summaries.size(), 3u);
+    for (const std::string& line : summaries) {
+        long frames = std::atol(field(line, "frames").c_str());
+        EXPECT_GT(frames, last_frames);
+        last_frames = frames;
+        EXPECT_EQ(line.substr(line.size() - 7), " cb=0x0");
+    }
     for (const std::string& line : run.err)
         EXPECT_EQ(line.find("no new frame"), std::string::npos) << line;
     EXPECT_TRUE(read_file(run_file(run, "pair_002.cbrgb")).empty());

@@ -60,9 +60,7 @@ TEST(ProbeExit, MissingRequiredExportEndsWithCode2)
 
 TEST(ProbeExit, NoChannelStopsTheCameraAndEndsWithCode3)
 {
-    ProbeSetup s;
-    s.scenario = "chan=none";
-    ProbeRun run = run_probe("nochan", {".", "2", "0"}, s);
+    ProbeRun run = run_probe("nochan", {".", "2", "0"}, with_scenario("chan=none"));
     SCOPED_TRACE(run.r.out + run.r.err);
     EXPECT_EQ(run.r.exit_code, 3);
     ASSERT_GE(run.out.size(), 9u);
@@ -86,9 +84,7 @@ TEST(ProbeExit, PairBuffersThatCannotBeAllocatedEndWithCode4)
 {
     if (!ADDRESS_SPACE_LIMIT_WORKS)
         GTEST_SKIP() << "needs RLIMIT_AS, and no sanitizer reserving address space";
-    ProbeSetup s;
-    s.scenario = "geom=1000x1000,asleft=2048,noexport=MAG_TriggerFFC";
-    ProbeRun run = run_probe("nomem", {".", "2", "0"}, s);
+    ProbeRun run = run_probe("nomem", {".", "2", "0"}, with_scenario("geom=1000x1000,asleft=2048,noexport=MAG_TriggerFFC"));
     SCOPED_TRACE(run.r.out + run.r.err);
     EXPECT_EQ(run.r.exit_code, 4);
     EXPECT_EQ(run.out.back(), "capturing 2 pairs (disp 1000x1000, sensor 500x500)...");
@@ -96,8 +92,7 @@ TEST(ProbeExit, PairBuffersThatCannotBeAllocatedEndWithCode4)
     EXPECT_EQ(log_lines(run, "Stop").size(), 1u);
     EXPECT_TRUE(log_lines(run, "RGB24").empty());
 
-    s.scenario = "geom=1x120,asleft=2048,noexport=MAG_TriggerFFC";
-    run = run_probe("nomem", {".", "1", "0"}, s);
+    run = run_probe("nomem", {".", "1", "0"}, with_scenario("geom=1x120,asleft=2048,noexport=MAG_TriggerFFC"));
     EXPECT_EQ(run.r.exit_code, 0);
     EXPECT_GE(find_line(run.out, "capturing 1 pairs (disp 1x120, sensor 0x60)..."), 0);
     EXPECT_TRUE(file_exists(run_file(run, "pair_000.raw")));
@@ -109,9 +104,7 @@ TEST(ProbeExit, PairBuffersThatCannotBeAllocatedEndWithCode4)
 // stored stay visible on the later lines because they are not cleared between tries.
 TEST(ProbeChannels, TheFirstDeliveringChannelIsTaken)
 {
-    ProbeSetup s;
-    s.scenario = "chan=3,chanfail=nullhdr";
-    ProbeRun run = run_probe("chan3", {".", "0", "0"}, s);
+    ProbeRun run = run_probe("chan3", {".", "0", "0"}, with_scenario("chan=3,chanfail=nullhdr"));
     SCOPED_TRACE(run.r.out + run.r.err);
     EXPECT_EQ(run.r.exit_code, 0);
     int first = find_line(run.out, "warming 0 ms...") + 1;
@@ -168,9 +161,7 @@ TEST(ProbeArguments, PositionalArgumentsReachTheCameraAndTheConsole)
 // Without arguments: the defaults, a 6000 ms warm-up (the run ends at discovery).
 TEST(ProbeArguments, DefaultsWithoutArguments)
 {
-    ProbeSetup s;
-    s.scenario = "chan=none";
-    ProbeRun run = run_probe("defaults", {}, s);
+    ProbeRun run = run_probe("defaults", {}, with_scenario("chan=none"));
     EXPECT_EQ(run.r.exit_code, 3);
     EXPECT_GE(find_line(run.out, "SetTempBoundary(30.0, 44.0, 37.0)"), 0);
     EXPECT_GE(find_line(run.out, "warming 6000 ms..."), 0);
@@ -182,9 +173,7 @@ TEST(ProbeArguments, DefaultsWithoutArguments)
 // without Stop the run still ends normally.
 TEST(ProbeArguments, OptionalSetupExportsAbsent)
 {
-    ProbeSetup s;
-    s.scenario = "noexport=SetTempBoundary/SetUnitMode/Stop/MAG_TriggerFFC";
-    ProbeRun run = run_probe("noopt", {".", "2", "0"}, s);
+    ProbeRun run = run_probe("noopt", {".", "2", "0"}, with_scenario("noexport=SetTempBoundary/SetUnitMode/Stop/MAG_TriggerFFC"));
     SCOPED_TRACE(run.r.out + run.r.err);
     EXPECT_EQ(run.r.exit_code, 0);
     EXPECT_GE(find_line(run.out, "SetTempBoundary(30.0, 44.0, 37.0)"), 0);

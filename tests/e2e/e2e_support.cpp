@@ -29,6 +29,22 @@ ProbeRun run_probe(const std::string& tag, const std::vector<std::string>& args,
     return run;
 }
 
+ProbeSetup with_scenario(const std::string& scenario)
+{
+    ProbeSetup s;
+    s.scenario = scenario;
+    return s;
+}
+
+std::vector<std::string> summary_lines(const ProbeRun& run)
+{
+    std::vector<std::string> found;
+    for (const std::string& line : run.out)
+        if (!line.empty() && line[0] == '[')
+            found.push_back(line);
+    return found;
+}
+
 std::vector<std::string> log_lines(const ProbeRun& run, const std::string& word)
 {
     std::vector<std::string> found;

@@ -26,6 +26,12 @@ struct ProbeSetup {
     std::vector<std::string> files;      // plain files made there before the run
 };
 
+// A setup that only sets the scenario.
+ProbeSetup with_scenario(const std::string& scenario);
+
+// The pair summary lines ("[n] frames=...") of a run's standard output.
+std::vector<std::string> summary_lines(const ProbeRun& run);
+
 // Copies the probe and the libraries into a fresh directory and runs it there.
 ProbeRun run_probe(const std::string& tag, const std::vector<std::string>& args, const ProbeSetup& setup);
 
