@@ -224,6 +224,8 @@ SIM_EXPORT int MAG_GetOutputBMPdata(int chan, const unsigned char** gray, const 
         log_fmt("ptr gray 0x%016llx", (unsigned long long)(uintptr_t)g_blk[SIM_GRAY].mem);
         log_fmt("ptr hdr 0x%016llx", (unsigned long long)(uintptr_t)(g_blk[SIM_DEV].mem + 0xAF0));
         for (unsigned off = 0x240; off <= 0x2B0; off += 8) {
+            // A DeviceBlock cut short by the scenario may end before a word: no line for it.
+            if (off + 8 > g_blk[SIM_DEV].readable) break;
             uint64_t word;
             memcpy(&word, g_blk[SIM_DEV].mem + off, sizeof word);
             log_fmt("ptr dev+0x%03x 0x%016llx", off, (unsigned long long)word);

@@ -224,11 +224,15 @@ static std::vector<std::string> read_lines(const char* path) {
     return lines;
 }
 
-// The wanted lines appear in the log in this order (others may come between).
+// The wanted lines appear in the log in this order (others may come between). A
+// log line matches when it is the wanted text or continues it after a blank.
 static void check_log_order(const std::vector<std::string>& log, const std::vector<std::string>& want) {
     size_t at = 0;
+    auto matches = [](const std::string& line, const std::string& w) {
+        return line == w || (line.size() > w.size() && line.compare(0, w.size(), w) == 0 && line[w.size()] == ' ');
+    };
     for (const std::string& w : want) {
-        while (at < log.size() && log[at] != w) at++;
+        while (at < log.size() && !matches(log[at], w)) at++;
         if (at == log.size()) {
             fail("log: line \"%s\" missing or out of order", w.c_str());
             return;
