@@ -92,6 +92,23 @@ TEST(DeviceBlock, FieldsPastTheEndOfTheMappingReadAsZero)
     EXPECT_NE(err.find("p47954"), std::string::npos);
 }
 
+// A table copy that runs into the no-access page keeps the bytes it could read
+// and leaves 0 in the rest, never stale bytes.
+TEST(DeviceBlock, TableCopiesZeroTheUnreadableTail)
+{
+    uint8_t* mem = alloc_guarded(10);
+    for (int i = 0; i < 10; ++i)
+        mem[i] = (uint8_t)(0xA0 + i);
+    uint8_t table[32];
+    memset(table, 0xCC, sizeof table);
+    testing::internal::CaptureStderr();
+    read_bytes((uintptr_t)mem, table, sizeof table, "th");
+    std::string err = testing::internal::GetCapturedStderr();
+    for (int i = 0; i < 32; ++i)
+        EXPECT_EQ(table[i], i < 10 ? 0xA0 + i : 0) << i;
+    EXPECT_NE(err.find("th at 0x" + hex16((uintptr_t)mem) + ": 10 of 32 bytes readable"), std::string::npos) << err;
+}
+
 TEST(DeviceBlock, ChannelEntriesAreSpacedByTheirRecordSize)
 {
     EXPECT_EQ(channel_entry_address(0), (uintptr_t)0x180073758);

@@ -136,6 +136,31 @@ TEST_F(DumpWriter, FilesLostForOneCauseAreReportedOncePerPair)
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
+// The direct route opens the name as given (the current directory for a bare
+// name), whatever g_dir holds, and takes several writes into one file.
+TEST_F(DumpWriter, DirectRouteWritesPiecesIntoTheNamedFile)
+{
+    std::string other = dir + sep() + "elsewhere";
+    g_dir = other.c_str();
+    std::string name = file("pair_000.win");
+    PlatFile f = direct_open(name.c_str());
+    ASSERT_NE(f, PLAT_NO_FILE);
+    const uint32_t values[3] = {0x11223344, 0, 0xFFFFFFFF};
+    for (uint32_t v : values)
+        direct_write(f, name.c_str(), &v, sizeof v);
+    direct_close(f, name.c_str());
+    std::vector<uint8_t> got = read_file(name);
+    ASSERT_EQ(got.size(), 12u);
+    EXPECT_EQ(memcmp(got.data(), values, 12), 0);
+
+    std::string missing = dir + sep() + "missing" + sep() + "pair_000.win2";
+    EXPECT_EQ(direct_open(missing.c_str()), PLAT_NO_FILE);
+    testing::internal::CaptureStderr();
+    report_dump_failures();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("dump file " + missing + " not written: open failed: "), std::string::npos) << err;
+}
+
 TEST_F(DumpWriter, ATooLongPathIsRefusedNotCut)
 {
     std::string deep = dir + sep() + std::string(600, 'd');
