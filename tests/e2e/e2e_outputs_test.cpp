@@ -227,6 +227,21 @@ TEST(FrameOutputsOptional, TemperatureAndColourBarVariants)
     }
 }
 
+// An RGB24 call that fails and writes nothing: the result is only reported, .rgb is
+// still written, from the buffer as it was cleared at allocation. A Start result
+// whose low byte is 0 prints as 0 and the run goes on.
+TEST(FrameOutputsOptional, FailedRgbCallStillWritesTheClearedBuffer)
+{
+    ProbeRun run = run_probe("rgbrc0", {".", "1", "0"}, with_scenario("rgbrc=0,start=256,noexport=MAG_TriggerFFC"));
+    SCOPED_TRACE(run.r.out + run.r.err);
+    ASSERT_EQ(run.r.exit_code, 0);
+    EXPECT_GE(find_line(run.out, "Start=0"), 0);
+    std::vector<std::string> summaries = summary_lines(run);
+    ASSERT_EQ(summaries.size(), 1u);
+    EXPECT_EQ(field(summaries[0], "rc_rgb"), "0");
+    EXPECT_EQ(read_file(run_file(run, "pair_000.rgb")), Bytes(320 * 240 * 3, 0));
+}
+
 TEST(FrameOutputsOptional, NullInfoPointerGivesTheStartOfTheBar)
 {
     ProbeRun run = run_probe("barinfo", {".", "1", "0"}, with_scenario("fps=7,noexport=MAG_TriggerFFC,barinfo=null"));
