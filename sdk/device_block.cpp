@@ -53,27 +53,33 @@ static const FixedValue FIXED_VALUES[] = {
 };
 static const size_t FIXED_COUNT = sizeof FIXED_VALUES / sizeof FIXED_VALUES[0];
 
-// Fixed values found unreadable at start-up: reported once, then read quietly.
-static bool g_fixed_reported[FIXED_COUNT];
-static bool g_channel_entry_reported;
+// Fixed addresses found unreadable at start-up (the five values and the channel's
+// entry): reported once there, then read quietly.
+static uintptr_t g_quiet[FIXED_COUNT + 1];
+static size_t g_quiet_count;
+
+// Reads library memory at a fixed address, reporting a shortfall unless start-up did.
+static size_t read_fixed(uintptr_t addr, void* dst, size_t n, const char* name)
+{
+    for (size_t i = 0; i < g_quiet_count; ++i)
+        if (g_quiet[i] == addr)
+            return plat_read_memory(dst, addr, n);
+    return read_block(addr, dst, n, name);
+}
 
 uint32_t read_fixed_u32(uintptr_t addr, const char* name)
 {
-    for (size_t i = 0; i < FIXED_COUNT; ++i) {
-        if (FIXED_VALUES[i].addr == addr && g_fixed_reported[i]) {
-            uint32_t v;
-            return plat_read_memory(&v, addr, sizeof v) == sizeof v ? v : 0;
-        }
-    }
-    return read_u32(addr, name);
+    uint32_t v;
+    return read_fixed(addr, &v, sizeof v, name) == sizeof v ? v : 0;
 }
 
 void check_fixed_addresses(int32_t chan)
 {
+    g_quiet_count = 0;
     for (size_t i = 0; i < FIXED_COUNT; ++i) {
         uint32_t v;
         if (plat_read_memory(&v, FIXED_VALUES[i].addr, sizeof v) < sizeof v) {
-            g_fixed_reported[i] = true;
+            g_quiet[g_quiet_count++] = FIXED_VALUES[i].addr;
             diag("fixed address 0x%s (%s) is not readable; it reads as 0", ptr_text(FIXED_VALUES[i].addr).s,
                  FIXED_VALUES[i].name);
         }
@@ -81,7 +87,7 @@ void check_fixed_addresses(int32_t chan)
     uintptr_t entry = channel_entry_address(chan);
     uint64_t p;
     if (plat_read_memory(&p, entry, sizeof p) < sizeof p) {
-        g_channel_entry_reported = true;
+        g_quiet[g_quiet_count++] = entry;
         diag("channel table entry 0x%s (channel %d) is not readable; no stream record is read",
              ptr_text(entry).s, (int)chan);
     }
@@ -94,11 +100,8 @@ uintptr_t channel_entry_address(int32_t chan)
 
 uint64_t read_stream_record_pointer(uintptr_t entry)
 {
-    if (g_channel_entry_reported) {
-        uint64_t p;
-        return plat_read_memory(&p, entry, sizeof p) == sizeof p ? p : 0;
-    }
-    return read_u64(entry, "stream record pointer");
+    uint64_t p;
+    return read_fixed(entry, &p, sizeof p, "stream record pointer") == sizeof p ? p : 0;
 }
 
 void fill_pair_state(uintptr_t dev, PairState* st)
