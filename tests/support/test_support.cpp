@@ -162,7 +162,17 @@ RunResult run_program(const std::string& exe, const std::vector<std::string>& ar
     PROCESS_INFORMATION pi{};
     std::vector<char> cmdline(cmd.begin(), cmd.end());
     cmdline.push_back('\0');
-    BOOL ok = CreateProcessA(nullptr, cmdline.data(), nullptr, nullptr, TRUE, 0, nullptr, cwd.c_str(), &si, &pi);
+    // A freshly copied executable can be briefly unavailable to the loader (seen
+    // under Wine); a few tries tell that apart from a program that cannot start.
+    BOOL ok = FALSE;
+    DWORD start_error = 0;
+    for (int attempt = 0; attempt < 5 && !ok; ++attempt) {
+        if (attempt)
+            Sleep(200);
+        ok = CreateProcessA(nullptr, cmdline.data(), nullptr, nullptr, TRUE, 0, nullptr, cwd.c_str(), &si, &pi);
+        if (!ok)
+            start_error = GetLastError();
+    }
     for (const auto& kv : saved)
         SetEnvironmentVariableA(kv.first.c_str(), kv.second == "\x01" ? nullptr : kv.second.c_str());
     CloseHandle(out);
@@ -181,6 +191,8 @@ RunResult run_program(const std::string& exe, const std::vector<std::string>& ar
     }
     r.out = slurp(out_path);
     r.err = slurp(err_path);
+    if (!ok)
+        r.err += "CreateProcess failed: error " + std::to_string(start_error) + "\n";
     DeleteFileA(out_path.c_str());
     DeleteFileA(err_path.c_str());
     return r;
